@@ -12,15 +12,12 @@
 namespace {
 
 using tovik_test::ContextTest;
+using tovik_test::list_is_empty;
 using tovik_test::Records;
 using tovik_test::TrackingAllocator;
 
 constexpr uint32_t kReplace = TOVIK_FLAG_REPLACE;
 constexpr size_t kNode = sizeof(tovik_tree_node);
-
-bool list_is_empty(const tovik_list &sentinel) {
-    return sentinel.next == &sentinel && sentinel.prev == &sentinel;
-}
 
 class BuilderTest : public ContextTest {};
 
@@ -352,15 +349,7 @@ class DeepKeyTest : public ContextTest {
         EXPECT_EQ(nullptr, chain[kDots - 1]->value);
     }
     void expect_chain_released_bottom_up() {
-        ASSERT_GE(heap.released.size(), chain.size());
-        size_t n = chain.size();
-        EXPECT_EQ(chain[n - 1], heap.released[0]);
-        EXPECT_EQ(chain[n - 2], heap.released[1]);
-        EXPECT_EQ(chain[0], heap.released[n - 1]);
-        size_t out_of_order = 0;
-        for (size_t i = 0; i < n; ++i)
-            out_of_order += heap.released[i] != chain[n - 1 - i];
-        EXPECT_EQ(0u, out_of_order);
+        tovik_test::expect_released_bottom_up(heap.released, chain);
     }
 
     std::vector<tovik_tree_node *> chain;

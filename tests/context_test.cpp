@@ -14,6 +14,8 @@
 namespace {
 
 using tovik_test::ContextTest;
+using tovik_test::escaped;
+using tovik_test::list_is_empty;
 using tovik_test::Records;
 using tovik_test::TrackingAllocator;
 
@@ -25,20 +27,6 @@ using Bytes = std::vector<unsigned char>;
 Bytes bytes_of(const tovik_ctx &c) {
     const auto *p = reinterpret_cast<const unsigned char *>(&c);
     return Bytes(p, p + sizeof c);
-}
-
-bool is_empty(const tovik_list &sentinel) {
-    return sentinel.next == &sentinel && sentinel.prev == &sentinel;
-}
-
-// The bytes of a text with line feeds and NULs made visible, for test names.
-std::string shown(std::string_view s) {
-    std::string out;
-    for (char ch : s)
-        out += ch == '\n'   ? std::string("\\n")
-               : ch == '\0' ? std::string("\\0")
-                            : std::string(1, ch);
-    return out;
 }
 
 tovik_tree_node *child(tovik_ctx &ctx, tovik_tree_node *parent, const char *name) {
@@ -90,8 +78,8 @@ TEST(ContextInitTest, SetsEveryField) {
     EXPECT_EQ(0u, c.value_len);
     EXPECT_EQ(nullptr, c.section);
     EXPECT_EQ(0u, c.section_len);
-    EXPECT_TRUE(is_empty(c.tree));
-    EXPECT_TRUE(is_empty(c.records));
+    EXPECT_TRUE(list_is_empty(c.tree));
+    EXPECT_TRUE(list_is_empty(c.records));
     EXPECT_TRUE(heap.requests.empty());
 }
 
@@ -126,8 +114,8 @@ TEST_F(ContextInitAgainTest, ForgetsOldContentWithoutReleasingIt) {
     ASSERT_EQ(0, tovik_init(&ctx, TrackingAllocator::alloc, TrackingAllocator::release, &heap));
     EXPECT_TRUE(heap.released.empty());
     EXPECT_EQ(5u, heap.live_blocks());
-    EXPECT_TRUE(is_empty(ctx.tree));
-    EXPECT_TRUE(is_empty(ctx.records));
+    EXPECT_TRUE(list_is_empty(ctx.tree));
+    EXPECT_TRUE(list_is_empty(ctx.records));
     EXPECT_EQ(0, ctx.state);
     EXPECT_EQ(nullptr, ctx.cursor);
     EXPECT_EQ(nullptr, ctx.mark);
@@ -179,8 +167,8 @@ TEST_F(ContextDeinitTest, ReleasesNodesDepthFirstThenRecordsInOrder) {
     ASSERT_EQ(0, tovik_deinit(&ctx));
     EXPECT_EQ(expected, heap.released);
     EXPECT_EQ(0u, heap.live_blocks());
-    EXPECT_TRUE(is_empty(ctx.tree));
-    EXPECT_TRUE(is_empty(ctx.records));
+    EXPECT_TRUE(list_is_empty(ctx.tree));
+    EXPECT_TRUE(list_is_empty(ctx.records));
 
     // Only the two lists change.
     const Bytes after = bytes_of(ctx);
@@ -281,8 +269,8 @@ TEST_F(ParseCallTest, EmptyBufferOnEmptyListMarksTheSentinel) {
     EXPECT_EQ(&ctx.records, ctx.mark);
     EXPECT_EQ(buffer, ctx.cursor);
     EXPECT_EQ(0, ctx.state);
-    EXPECT_TRUE(is_empty(ctx.records));
-    EXPECT_TRUE(is_empty(ctx.tree));
+    EXPECT_TRUE(list_is_empty(ctx.records));
+    EXPECT_TRUE(list_is_empty(ctx.tree));
     EXPECT_TRUE(heap.requests.empty());
 }
 
@@ -331,7 +319,7 @@ struct NodeRefusalCase {
 };
 
 std::ostream &operator<<(std::ostream &os, const NodeRefusalCase &c) {
-    return os << shown(c.text) << " refusing request " << c.refused;
+    return os << escaped(c.text) << " refusing request " << c.refused;
 }
 
 class NodeRefusalTest : public ContextTestBase,

@@ -12,18 +12,9 @@ namespace {
 
 using namespace std::string_literals;
 using tovik_test::ContextTest;
+using tovik_test::escaped;
 
 constexpr size_t kFixed = sizeof(tovik_kv);
-
-// The bytes of a text with line feeds and NULs made visible, for test names.
-std::string shown(std::string_view s) {
-    std::string out;
-    for (char ch : s)
-        out += ch == '\n'   ? std::string("\\n")
-               : ch == '\0' ? std::string("\\0")
-                            : std::string(1, ch);
-    return out;
-}
 
 tovik_kv *first_record(tovik_ctx &ctx) { return tovik_kv_iter(&ctx, nullptr); }
 
@@ -37,7 +28,7 @@ struct BlockCase {
     size_t text_area;  // bytes requested beyond the fixed fields
 };
 
-std::ostream &operator<<(std::ostream &os, const BlockCase &c) { return os << shown(c.text); }
+std::ostream &operator<<(std::ostream &os, const BlockCase &c) { return os << escaped(c.text); }
 
 class RecordBlockTest : public ContextTest, public ::testing::WithParamInterface<BlockCase> {};
 
@@ -150,7 +141,7 @@ struct FindCase {
 };
 
 std::ostream &operator<<(std::ostream &os, const FindCase &c) {
-    return os << '"' << c.query << "\" in " << shown(c.text);
+    return os << '"' << c.query << "\" in " << escaped(c.text);
 }
 
 class FindKeyTest : public ContextTest, public ::testing::WithParamInterface<FindCase> {};

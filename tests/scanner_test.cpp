@@ -12,6 +12,7 @@ namespace {
 
 using namespace std::string_literals;
 using tovik_test::ContextTest;
+using tovik_test::escaped;
 using tovik_test::Records;
 
 // Scanner states as stored in ctx.state.
@@ -26,46 +27,6 @@ enum State : int32_t {
     kSectionName = 8,
     kSectionEnd = 9,
 };
-
-// Bytes shown with C escapes, so that failures with control bytes stay readable.
-std::string escaped(const std::string &s) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : s) {
-        switch (c) {
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\v':
-            out += "\\v";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '"':
-            out += "\\\"";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
-}
 
 // Parses `len` bytes from a heap block of exactly that size, so that a read
 // at or past the end is a heap overflow under AddressSanitizer.

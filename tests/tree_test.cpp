@@ -15,16 +15,13 @@ namespace {
 
 using namespace std::string_literals;
 using tovik_test::ContextTest;
+using tovik_test::list_is_empty;
 using tovik_test::TrackingAllocator;
 
 constexpr size_t kFixed = sizeof(tovik_tree_node);
 
 // Bytes a text of `len` bytes takes inside a block: itself, its NUL, padding to 4.
 constexpr size_t area(size_t len) { return (len + 1 + 3) / 4 * 4; }
-
-bool list_is_empty(const tovik_list &sentinel) {
-    return sentinel.next == &sentinel && sentinel.prev == &sentinel;
-}
 
 // A context whose release callback checks, for every node it receives, that
 // the node has no children left and is no longer in its sibling list, and
@@ -545,15 +542,7 @@ class DeepChainTest : public ContextTest {
     }
     // The chain must come back deepest first, the top last.
     void expect_chain_released_bottom_up() {
-        ASSERT_GE(heap.released.size(), kDepth);
-        EXPECT_EQ(chain[kDepth - 1], heap.released[0]);
-        EXPECT_EQ(chain[kDepth - 2], heap.released[1]);
-        EXPECT_EQ(chain[kDepth - 3], heap.released[2]);
-        EXPECT_EQ(chain[0], heap.released[kDepth - 1]);
-        size_t out_of_order = 0;
-        for (size_t i = 0; i < kDepth; ++i)
-            out_of_order += heap.released[i] != chain[kDepth - 1 - i];
-        EXPECT_EQ(0u, out_of_order);
+        tovik_test::expect_released_bottom_up(heap.released, chain);
     }
 
     std::vector<tovik_tree_node *> chain;

@@ -90,6 +90,63 @@ class TrackingAllocator {
     size_t refuse_from_ = 0;
 };
 
+// Bytes shown with C escapes, so that failures with control bytes stay readable.
+inline std::string escaped(std::string_view s) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        switch (c) {
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\v':
+            out += "\\v";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x7f) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+inline bool list_is_empty(const tovik_list &sentinel) {
+    return sentinel.next == &sentinel && sentinel.prev == &sentinel;
+}
+
+// Expects the first chain.size() releases to be the chain deepest first.
+inline void expect_released_bottom_up(const std::vector<void *> &released,
+                                      const std::vector<tovik_tree_node *> &chain) {
+    size_t n = chain.size();
+    ASSERT_GE(released.size(), n);
+    EXPECT_EQ(chain[n - 1], released[0]);
+    EXPECT_EQ(chain[0], released[n - 1]);
+    size_t out_of_order = 0;
+    for (size_t i = 0; i < n; ++i)
+        out_of_order += released[i] != chain[n - 1 - i];
+    EXPECT_EQ(0u, out_of_order);
+}
+
 using Record = std::pair<std::string, std::string>;
 using Records = std::vector<Record>;
 
