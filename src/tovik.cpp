@@ -142,9 +142,8 @@ char *store_text(char *area, const char *text, size_t len) {
 // Appends the record for the key and value in hand; false when its block
 // is refused (nothing is linked then).
 bool emit_record(tovik_ctx *ctx) {
+    // Section and key are disjoint parts of one buffer, so their sum fits.
     size_t name_len = ctx->section_len + ctx->token_len;
-    if (name_len < ctx->token_len)
-        return false;
     size_t size = sizeof(tovik_kv);
     if (!add_text_area(size, name_len) || !add_text_area(size, ctx->value_len))
         return false;
