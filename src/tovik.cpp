@@ -230,16 +230,12 @@ bool begin_value(tovik_ctx *ctx, State next) {
 bool on_value_start(tovik_ctx *ctx) {
     if (!skip_over(ctx, VALUE_BLANK))
         return false;
-    switch (current(ctx)) {
-    case '\n':
-    case '\r':
+    if (is(current(ctx), LINE_END))
         return enter(ctx, LINE_START); // "k =" with nothing after it makes no record
-    case '"':
-        advance(ctx);
-        return begin_value(ctx, QUOTED_VALUE);
-    default:
+    if (current(ctx) != '"')
         return begin_value(ctx, BARE_VALUE);
-    }
+    advance(ctx);
+    return begin_value(ctx, QUOTED_VALUE);
 }
 
 // Nothing is decoded: the value closes at the first quote preceded by an even
