@@ -1,5 +1,6 @@
 #include "json_output.hpp"
 
+#include "escapes.hpp"
 #include "tree_walk.hpp"
 
 namespace daduzozi_cli {
@@ -45,32 +46,26 @@ bool needs_escape(unsigned char byte) {
     return byte < 0x20 || byte == 0x7f || byte == '"' || byte == '\\';
 }
 
-void write_ascii_escape(FILE *out, unsigned char byte) {
+// JSON also names the quote, backspace and form feed; other control bytes and
+// DEL take the \u form.
+char json_escape_letter(unsigned char byte) {
     switch (byte) {
     case '"':
-        std::fputs("\\\"", out);
-        break;
-    case '\\':
-        std::fputs("\\\\", out);
-        break;
-    case '\n':
-        std::fputs("\\n", out);
-        break;
-    case '\r':
-        std::fputs("\\r", out);
-        break;
-    case '\t':
-        std::fputs("\\t", out);
-        break;
+        return '"';
     case '\b':
-        std::fputs("\\b", out);
-        break;
+        return 'b';
     case '\f':
-        std::fputs("\\f", out);
-        break;
+        return 'f';
     default:
-        std::fprintf(out, "\\u%04x", byte);
+        return shared_escape_letter(byte);
     }
+}
+
+void write_ascii_escape(FILE *out, unsigned char byte) {
+    if (char letter = json_escape_letter(byte))
+        std::fprintf(out, "\\%c", letter);
+    else
+        std::fprintf(out, "\\u%04x", byte);
 }
 
 void write_string(FILE *out, const char *text, size_t length) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "escapes.hpp"
 #include "tree_walk.hpp"
 
 namespace daduzozi_cli {
@@ -10,22 +11,10 @@ namespace {
 bool is_plain_text(unsigned char byte) { return byte >= 0x20 && byte != 0x7f && byte != '\\'; }
 
 void write_escape(FILE *out, unsigned char byte) {
-    switch (byte) {
-    case '\n':
-        std::fputs("\\n", out);
-        break;
-    case '\r':
-        std::fputs("\\r", out);
-        break;
-    case '\t':
-        std::fputs("\\t", out);
-        break;
-    case '\\':
-        std::fputs("\\\\", out);
-        break;
-    default:
+    if (char letter = shared_escape_letter(byte))
+        std::fprintf(out, "\\%c", letter);
+    else
         std::fprintf(out, "\\x%02x", byte);
-    }
 }
 
 // Plain runs go out in one piece; inputs are mostly plain.
