@@ -9,6 +9,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #pragma GCC visibility push(default)
 #include "tovik.h"
 #pragma GCC visibility pop
@@ -105,22 +109,90 @@ bool advance_by(tovik_ctx *ctx, size_t count) {
 
 bool advance(tovik_ctx *ctx) { return advance_by(ctx, 1); }
 
-// Moves to the first byte that is (or, with `inside` set, is not) of one of
-// `classes`.
-bool skip_until_class(tovik_ctx *ctx, uint8_t classes, bool inside) {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(ctx->cursor);
-    const unsigned char *end = p + ctx->remaining;
-    while (p != end && is(*p, classes) == inside)
-        ++p;
-    return advance_by(
-        ctx, static_cast<size_t>(p - reinterpret_cast<const unsigned char *>(ctx->cursor)));
+#if defined(__SSE2__)
+// The byte classes sixteen lanes at a time: each lane of the result is all
+// ones where the byte is of the class. They must agree with the table above.
+__m128i lanes_equal(__m128i bytes, char byte) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(byte)); }
+
+__m128i line_end_lanes(__m128i bytes) {
+    return _mm_or_si128(lanes_equal(bytes, '\n'), lanes_equal(bytes, '\r'));
 }
 
-bool skip_to(tovik_ctx *ctx, uint8_t classes) { return skip_until_class(ctx, classes, false); }
-bool skip_over(tovik_ctx *ctx, uint8_t classes) { return skip_until_class(ctx, classes, true); }
+// HT to CR are 0x09-0x0D: one unsigned comparison of byte - 0x09 with 4.
+__m128i blank_lanes(__m128i bytes) {
+    __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(0x09));
+    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(4)), offset);
+    return _mm_or_si128(control, lanes_equal(bytes, ' '));
+}
 
+__m128i punctuation_lanes(__m128i bytes) {
+    __m128i quotes = _mm_or_si128(lanes_equal(bytes, '"'), lanes_equal(bytes, '\''));
+    __m128i brackets = _mm_or_si128(lanes_equal(bytes, '['), lanes_equal(bytes, ']'));
+    return _mm_or_si128(_mm_or_si128(quotes, brackets), lanes_equal(bytes, '='));
+}
+
+template <uint8_t classes> __m128i class_lanes(__m128i bytes) {
+    static_assert(classes == LINE_END || classes == BLANK || classes == VALUE_BLANK ||
+                      classes == NAME_END || classes == HEADER_END,
+                  "a class without a lane test");
+    if constexpr (classes == LINE_END)
+        return line_end_lanes(bytes);
+    else if constexpr (classes == BLANK)
+        return blank_lanes(bytes);
+    else if constexpr (classes == VALUE_BLANK)
+        return _mm_andnot_si128(line_end_lanes(bytes), blank_lanes(bytes));
+    else if constexpr (classes == NAME_END)
+        return _mm_or_si128(blank_lanes(bytes), punctuation_lanes(bytes));
+    else
+        return _mm_or_si128(line_end_lanes(bytes), punctuation_lanes(bytes));
+}
+
+// Skips whole blocks of sixteen bytes while a full block is left, so nothing
+// at or past the end of the buffer is ever loaded.
+template <uint8_t classes, bool inside>
+const unsigned char *skip_blocks(const unsigned char *p, const unsigned char *end) {
+    while (end - p >= 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(class_lanes<classes>(bytes)));
+        if (inside)
+            stops = ~stops & 0xFFFFu;
+        if (stops != 0)
+            return p + __builtin_ctz(stops);
+        p += 16;
+    }
+    return p;
+}
+#else
+template <uint8_t, bool>
+const unsigned char *skip_blocks(const unsigned char *p, const unsigned char *) {
+    return p;
+}
+#endif
+
+// Moves to the first byte that is (or, with `inside` set, is not) of one of
+// `classes`. Runs are mostly short, so the first byte is tried on its own.
+template <uint8_t classes, bool inside> bool skip_run(tovik_ctx *ctx) {
+    const unsigned char *start = reinterpret_cast<const unsigned char *>(ctx->cursor);
+    const unsigned char *end = start + ctx->remaining;
+    const unsigned char *p = start;
+    if (is(*p, classes) == inside)
+        p = skip_blocks<classes, inside>(p + 1, end);
+    while (p != end && is(*p, classes) == inside)
+        ++p;
+    return advance_by(ctx, static_cast<size_t>(p - start));
+}
+
+template <uint8_t classes> bool skip_to(tovik_ctx *ctx) { return skip_run<classes, false>(ctx); }
+template <uint8_t classes> bool skip_over(tovik_ctx *ctx) { return skip_run<classes, true>(ctx); }
+
+// The byte is most often right at the cursor or one blank away, where a call
+// to memchr would cost more than looking.
 bool skip_to_byte(tovik_ctx *ctx, char byte) {
-    const void *found = memchr(ctx->cursor, byte, ctx->remaining);
+    size_t near = ctx->remaining < 4 ? ctx->remaining : 4;
+    for (size_t i = 0; i != near; ++i)
+        if (ctx->cursor[i] == byte)
+            return advance_by(ctx, i);
+    const void *found = memchr(ctx->cursor + near, byte, ctx->remaining - near);
     size_t count = found ? static_cast<size_t>(static_cast<const char *>(found) - ctx->cursor)
                          : ctx->remaining;
     return advance_by(ctx, count);
@@ -191,7 +263,7 @@ bool enter(tovik_ctx *ctx, State next) {
 }
 
 bool on_line_start(tovik_ctx *ctx) {
-    if (!skip_over(ctx, BLANK))
+    if (!skip_over<BLANK>(ctx))
         return false;
     switch (current(ctx)) {
     case ';':
@@ -204,11 +276,11 @@ bool on_line_start(tovik_ctx *ctx) {
     }
 }
 
-bool on_comment(tovik_ctx *ctx) { return skip_to(ctx, LINE_END) && enter(ctx, LINE_START); }
+bool on_comment(tovik_ctx *ctx) { return skip_to<LINE_END>(ctx) && enter(ctx, LINE_START); }
 
 bool on_key(tovik_ctx *ctx) {
     ctx->token = ctx->cursor;
-    bool more = skip_to(ctx, NAME_END);
+    bool more = skip_to<NAME_END>(ctx);
     ctx->token_len = passed_since(ctx, ctx->token);
     return more && enter(ctx, SEEK_EQUALS);
 }
@@ -228,7 +300,7 @@ bool begin_value(tovik_ctx *ctx, State next) {
 }
 
 bool on_value_start(tovik_ctx *ctx) {
-    if (!skip_over(ctx, VALUE_BLANK))
+    if (!skip_over<VALUE_BLANK>(ctx))
         return false;
     if (is(current(ctx), LINE_END))
         return enter(ctx, LINE_START); // "k =" with nothing after it makes no record
@@ -259,7 +331,7 @@ bool on_quoted_value(tovik_ctx *ctx) {
 // A bare value that runs to the end of the buffer ends there as though a blank
 // followed it, so the last line of a file without a final newline is kept.
 bool on_bare_value(tovik_ctx *ctx) {
-    bool more = skip_to(ctx, BLANK);
+    bool more = skip_to<BLANK>(ctx);
     ctx->value_len = passed_since(ctx, ctx->value_start);
     enter(ctx, EMIT);
     if (more)
@@ -269,16 +341,16 @@ bool on_bare_value(tovik_ctx *ctx) {
 }
 
 bool on_emit(tovik_ctx *ctx) {
-    return emit_record(ctx) && skip_to(ctx, LINE_END) && enter(ctx, LINE_START);
+    return emit_record(ctx) && skip_to<LINE_END>(ctx) && enter(ctx, LINE_START);
 }
 
 // Blanks after "[" and before the end of the name are not part of it; blanks
 // inside it are.
 bool on_section_name(tovik_ctx *ctx) {
-    if (!advance(ctx) || !skip_over(ctx, VALUE_BLANK))
+    if (!advance(ctx) || !skip_over<VALUE_BLANK>(ctx))
         return false;
     ctx->token = ctx->cursor;
-    bool more = skip_to(ctx, HEADER_END);
+    bool more = skip_to<HEADER_END>(ctx);
     size_t len = passed_since(ctx, ctx->token);
     while (len != 0 && is(static_cast<unsigned char>(ctx->token[len - 1]), VALUE_BLANK))
         --len;
@@ -291,7 +363,7 @@ bool on_section_name(tovik_ctx *ctx) {
 bool on_section_end(tovik_ctx *ctx) {
     ctx->section = ctx->token;
     ctx->section_len = ctx->token_len ? ctx->token_len + 1 : 0;
-    return skip_to_byte(ctx, ']') && skip_to(ctx, LINE_END) && enter(ctx, LINE_START);
+    return skip_to_byte(ctx, ']') && skip_to<LINE_END>(ctx) && enter(ctx, LINE_START);
 }
 
 using StateHandler = bool (*)(tovik_ctx *);
@@ -342,15 +414,52 @@ tovik_tree_node *append_node(tovik_ctx *ctx, tovik_tree_node *node) {
     return node;
 }
 
+uint64_t word_at(const char *p) {
+    uint64_t word;
+    memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// The length is compared first, then the end of the name, where siblings of
+// one length usually differ ("option_14907", "option_24095"): a long name's
+// last eight bytes in one load, a short name byte by byte from its end.
+bool has_name(const tovik_tree_node *node, const char *name, size_t name_len) {
+    if (node->name_len != name_len)
+        return false;
+    const char *own = node->name;
+    if (name_len >= sizeof(uint64_t)) {
+        size_t head = name_len - sizeof(uint64_t);
+        return word_at(own + head) == word_at(name + head) && memcmp(own, name, head) == 0;
+    }
+    for (size_t i = name_len; i != 0; --i)
+        if (own[i - 1] != name[i - 1])
+            return false;
+    return true;
+}
+
+// Walks the sibling list from both ends at once: the two chains of loads do
+// not depend on each other, so a long list costs half the memory round trips.
+// The front walk returns the first match; a match seen from the back is only
+// the answer once the front walk has passed every node before it.
 tovik_tree_node *find_child(tovik_ctx *ctx, tovik_tree_node *parent, const char *name,
                             size_t name_len) {
     tovik_list *list = children_of(ctx, parent);
-    for (tovik_list *link = list->next; link != list; link = link->next) {
-        tovik_tree_node *node = as_node(link);
-        if (node->name_len == name_len && memcmp(node->name, name, name_len) == 0)
-            return node;
+    tovik_list *front = list->next;
+    tovik_list *back = list->prev;
+    tovik_tree_node *found_from_back = nullptr;
+    while (front != list) {
+        if (has_name(as_node(front), name, name_len))
+            return as_node(front);
+        if (front == back)
+            break;
+        if (has_name(as_node(back), name, name_len))
+            found_from_back = as_node(back);
+        front = front->next;
+        if (front == back)
+            break;
+        back = back->prev;
     }
-    return nullptr;
+    return found_from_back;
 }
 
 // Releases `top` with its subtree in post-order, always taking the current
@@ -415,31 +524,84 @@ bool file_leaf(tovik_ctx *ctx, tovik_tree_node *parent, const tovik_kv *kv, Segm
     return true;
 }
 
+// The path of the record filed last: its name up to and including the last
+// dot, and the node that path leads to. Within one parse call nodes are only
+// appended, and a replacement releases only children of the node a record's
+// path leads to, so every node on the remembered path stays the first match
+// for its segment. The next record therefore starts from the longest path
+// prefix the two names share instead of from the top: consecutive keys of one
+// section look up nothing but their leaf.
+struct FiledPath {
+    const char *name;
+    size_t len;
+    tovik_tree_node *node;
+};
+
+// Bytes of `name` up to and including its last dot; 0 without a dot.
+size_t path_len_of(const char *name, size_t len) {
+    while (len != 0 && name[len - 1] != '.')
+        --len;
+    return len;
+}
+
+// The longest prefix of two paths (each empty or ending with a dot) that ends
+// with a dot in both. One path is most often a prefix of the other: the same
+// section, or a dotted key going into or coming out of it.
+size_t shared_path_len(const char *a, size_t a_len, const char *b, size_t b_len) {
+    size_t n = a_len < b_len ? a_len : b_len;
+    if (memcmp(a, b, n) == 0)
+        return n;
+    size_t i = 0;
+    while (a[i] == b[i])
+        ++i;
+    return path_len_of(a, i);
+}
+
+// Non-empty segments among the dot-terminated bytes from `start` to `end`.
+size_t segments_between(const char *start, const char *end) {
+    size_t count = 0;
+    for (const char *dot; start != end; start = dot + 1) {
+        dot = static_cast<const char *>(memchr(start, '.', static_cast<size_t>(end - start)));
+        count += dot != start;
+    }
+    return count;
+}
+
+tovik_tree_node *ancestor(tovik_tree_node *node, size_t levels) {
+    for (; levels != 0; --levels)
+        node = node->parent;
+    return node;
+}
+
 // Files one record: every dotted segment but the last names a path node (empty
 // segments are skipped), the last one the leaf. False when a block is refused.
-bool file_record(tovik_ctx *ctx, const tovik_kv *kv) {
+bool file_record(tovik_ctx *ctx, const tovik_kv *kv, FiledPath &last) {
     if (!kv->name || kv->name_len == 0)
         return true;
-    tovik_tree_node *node = ctx->parent;
-    const char *start = kv->name;
-    const char *end = kv->name + kv->name_len;
-    for (const char *dot;
-         (dot = static_cast<const char *>(memchr(start, '.', static_cast<size_t>(end - start))));
-         start = dot + 1) {
+    const char *name = kv->name;
+    size_t path_len = path_len_of(name, kv->name_len);
+    size_t shared = shared_path_len(name, path_len, last.name, last.len);
+    tovik_tree_node *node =
+        ancestor(last.node, segments_between(last.name + shared, last.name + last.len));
+    const char *end = name + path_len;
+    for (const char *start = name + shared, *dot; start != end; start = dot + 1) {
+        dot = static_cast<const char *>(memchr(start, '.', static_cast<size_t>(end - start)));
         if (dot == start)
             continue;
         node = descend(ctx, node, Segment{start, static_cast<size_t>(dot - start)});
         if (!node)
             return false;
     }
-    if (start == end)
+    last = FiledPath{name, path_len, node};
+    if (path_len == kv->name_len)
         return true;
-    return file_leaf(ctx, node, kv, Segment{start, static_cast<size_t>(end - start)});
+    return file_leaf(ctx, node, kv, Segment{end, kv->name_len - path_len});
 }
 
 void build_tree(tovik_ctx *ctx) {
+    FiledPath last{"", 0, ctx->parent};
     for (tovik_list *link = ctx->mark->next; link != &ctx->records; link = link->next)
-        if (!file_record(ctx, as_record(link)))
+        if (!file_record(ctx, as_record(link), last))
             return;
 }
 
