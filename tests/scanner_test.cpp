@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scanner_states.hpp"
 #include "tracking_allocator.hpp"
 
 namespace {
@@ -14,19 +15,7 @@ using namespace std::string_literals;
 using tovik_test::ContextTest;
 using tovik_test::escaped;
 using tovik_test::Records;
-
-// Scanner states as stored in ctx.state.
-enum State : int32_t {
-    kLineStart = 0,
-    kComment = 1,
-    kKey = 2,
-    kSeekEquals = 3,
-    kValueStart = 4,
-    kQuotedValue = 5,
-    kEmit = 7,
-    kSectionName = 8,
-    kSectionEnd = 9,
-};
+using namespace tovik_test::states;
 
 // Parses `len` bytes from a heap block of exactly that size, so that a read
 // at or past the end is a heap overflow under AddressSanitizer.

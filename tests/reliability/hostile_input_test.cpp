@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "invariants.hpp"
+#include "scanner_states.hpp"
 #include "tracking_allocator.hpp"
 
 namespace {
@@ -21,19 +22,10 @@ namespace {
 using tovik_test::ContextTest;
 using tovik_test::list_is_empty;
 using tovik_test::Records;
+using namespace tovik_test::states;
 
 constexpr size_t kMiB = size_t(1) << 20;
 constexpr size_t kNode = sizeof(tovik_tree_node);
-
-// Scanner states as the context reports them.
-enum State : int32_t {
-    LINE_START = 0,
-    KEY = 2,
-    SEEK_EQUALS = 3,
-    QUOTED_VALUE = 5,
-    EMIT = 7,
-    SECTION_END = 9,
-};
 
 // A heap block of exactly `size` bytes, filled with `fill`.
 class ExactBuffer {
@@ -147,7 +139,7 @@ TEST_F(HostileInputTest, SixtyFourMebibyteLineIsOneRecord) {
     ASSERT_NO_FATAL_FAILURE(parse_buffer(buffer));
     std::string_view value = buffer.view().substr(4);
     ASSERT_NO_FATAL_FAILURE(expect_single_record("key", value));
-    EXPECT_EQ(EMIT, ctx.state);
+    EXPECT_EQ(kEmit, ctx.state);
 
     tovik_tree_node *leaf = tovik_find_tree_node(&ctx, nullptr, "key", 3);
     ASSERT_NE(nullptr, leaf);
@@ -237,19 +229,19 @@ TEST_P(FillTest, GivesWhatTheDialectSays) {
 
 const FillCase kFillCases[] = {
     // An unclosed header: everything after the first "[" looks for "]".
-    {"open_brackets", "", '[', "", SECTION_END, std::nullopt},
+    {"open_brackets", "", '[', "", kSectionEnd, std::nullopt},
     // Each quote ends an empty key; no "=" ever follows.
-    {"double_quotes", "", '"', "", SEEK_EQUALS, std::nullopt},
+    {"double_quotes", "", '"', "", kSeekEquals, std::nullopt},
     // One key that runs into the end of the buffer.
-    {"backslashes", "", '\\', "", KEY, std::nullopt},
-    {"nul_bytes", "", '\0', "", KEY, std::nullopt},
+    {"backslashes", "", '\\', "", kKey, std::nullopt},
+    {"nul_bytes", "", '\0', "", kKey, std::nullopt},
     // An empty key, then a bare value of all the other "=" up to the end.
-    {"equals_signs", "", '=', "", EMIT, SliceRecord{"", 1, 0}},
-    {"carriage_returns", "", '\r', "", LINE_START, std::nullopt},
+    {"equals_signs", "", '=', "", kEmit, SliceRecord{"", 1, 0}},
+    {"carriage_returns", "", '\r', "", kLineStart, std::nullopt},
     // The closing quote follows an odd run of backslashes, so it is escaped
     // and the value never closes; one blank more makes the run even.
-    {"odd_backslash_run_in_quotes", "k=\"", '\\', "\"\n", QUOTED_VALUE, std::nullopt},
-    {"even_backslash_run_in_quotes", "k= \"", '\\', "\"\n", LINE_START, SliceRecord{"k", 4, 2}},
+    {"odd_backslash_run_in_quotes", "k=\"", '\\', "\"\n", kQuotedValue, std::nullopt},
+    {"even_backslash_run_in_quotes", "k= \"", '\\', "\"\n", kLineStart, SliceRecord{"k", 4, 2}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Buffers, FillTest, ::testing::ValuesIn(kFillCases),
@@ -297,10 +289,10 @@ INSTANTIATE_TEST_SUITE_P(
     Orders, EveryByteTest,
     ::testing::Values(
         // The key ends at HT; the value follows the "=" and runs to the end.
-        EveryByteCase{"ascending", 0x00, 0xff, EMIT, byte_run(0x00, 0x08), byte_run(0x3e, 0xff)},
+        EveryByteCase{"ascending", 0x00, 0xff, kEmit, byte_run(0x00, 0x08), byte_run(0x3e, 0xff)},
         // The key ends at "]"; the value ends at the space; after the CR the
         // bytes below HT start a key that runs into the end.
-        EveryByteCase{"descending", 0xff, 0x00, KEY, byte_run(0xff, 0x5e), byte_run(0x3c, 0x21)}),
+        EveryByteCase{"descending", 0xff, 0x00, kKey, byte_run(0xff, 0x5e), byte_run(0x3c, 0x21)}),
     [](const ::testing::TestParamInfo<EveryByteCase> &info) { return info.param.label; });
 
 // ---------------------------------------------------------------------------
