@@ -137,15 +137,20 @@ class CppLookup : public ::testing::TestWithParam<LookupCase> {
         expect_all_released(heap);
     }
 
+    // The root and every node of the tree: each lookup is tried from all of them.
+    std::vector<tovik::node> lookup_starts() const {
+        std::vector<tovik::node> starts = {tovik::node()};
+        for (const auto &entry : paths_below(ctx))
+            starts.push_back(entry.node);
+        return starts;
+    }
+
     TrackingAllocator heap;
     tovik::context ctx = tracked_context(heap);
 };
 
 TEST_P(CppLookup, FindWalksTheTreeAsTheCFunctions) {
-    std::vector<tovik::node> starts = {tovik::node()};
-    for (const auto &entry : paths_below(ctx))
-        starts.push_back(entry.node);
-    for (tovik::node from : starts) {
+    for (tovik::node from : lookup_starts()) {
         for (const std::string &q : queries_for(ctx, from)) {
             SCOPED_TRACE("from " + (from ? escaped(from.name()) : "the root") + ": " + escaped(q));
             tovik_tree_node *expected = c_walk(ctx.raw(), from.raw(), q);
@@ -186,10 +191,7 @@ TEST_P(CppLookup, IndexAgreesOnEveryQueryAndLeavesTheContextAlone) {
         << "the index must not allocate from the context";
     EXPECT_EQ(releases_before, heap.released.size());
 
-    std::vector<tovik::node> starts = {tovik::node()};
-    for (const auto &entry : paths_below(ctx))
-        starts.push_back(entry.node);
-    for (tovik::node from : starts) {
+    for (tovik::node from : lookup_starts()) {
         for (const std::string &q : queries_for(ctx, from)) {
             SCOPED_TRACE("from " + (from ? escaped(from.name()) : "the root") + ": " + escaped(q));
             EXPECT_EQ(ctx.find(from, q), idx.find(from, q));
