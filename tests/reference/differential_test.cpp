@@ -9,12 +9,16 @@
 #include <gtest/gtest.h>
 
 #include "differential.hpp"
+#include "long_lists.hpp"
 
 namespace {
 
 using namespace std::string_literals;
 using tovik_differential::Call;
 using tovik_differential::compare;
+using tovik_differential::key_lines;
+using tovik_differential::long_list_cases;
+using tovik_differential::LongListCase;
 using tovik_differential::Scenario;
 
 constexpr uint32_t kReplace = TOVIK_FLAG_REPLACE;
@@ -191,6 +195,24 @@ TEST(Differential, ManySiblingsInOneSection) {
     SCOPED_TRACE("200 keys, 50 of them repeated");
     alike_single_calls(text) && alike_repeated_calls(text) &&
         alike_under_every_refusal({{{text, kReplace, false}}}, "replacing");
+}
+
+TEST(Differential, LongSiblingLists) {
+    for (const LongListCase &c : long_list_cases()) {
+        SCOPED_TRACE(c.what);
+        alike({c.calls}, "with free_fn") && alike({c.calls, 0, false}, "without free_fn");
+    }
+}
+
+// Every refusal of a list that becomes indexed part way through the call,
+// and of a replacing call that indexes up to a frontier and releases indexed
+// nodes, with and without free_fn.
+TEST(Differential, LongSiblingListsUnderEveryRefusal) {
+    const std::string wide = key_lines("w", "", 120);
+    const std::vector<Call> calls = {{wide}, {key_lines("w", "", 150, 40, 13, 130), kReplace}};
+    alike_under_every_refusal({{{wide, kReplace}}}, "one call") &&
+        alike_under_every_refusal({calls}, "two calls") &&
+        alike_under_every_refusal({calls, 0, false}, "two calls without free_fn");
 }
 
 // Pieces that the dialect gives meaning to, so that random strings of them
